@@ -89,7 +89,11 @@ class HidrawSearchTest : public testing::Test {
   }
 
   std::string SysfsPath(const std::string& path) {
-    return std::string(umockdev_testbed_get_root_dir(testbed_)) + path;
+    // The root directory is handed over as a new string that we must free.
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
+    std::string full = std::string(root) + path;
+    g_free(root);
+    return full;
   }
 
   UMockdevTestbed* testbed_ = nullptr;
