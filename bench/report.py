@@ -83,6 +83,12 @@ def main():
         f"{seconds(large):.3f} s / {seconds(small):.3f} s: {growth:.2f}", "<= 2.2",
         growth <= 2.2)
 
+    alone_small = seconds(find(program, "BM_StandinOutputAlone/mebibytes:200/"))
+    alone_large = seconds(find(program, "BM_StandinOutputAlone/mebibytes:400/"))
+    rows.append(("   the stand-in's output alone, through a pipe",
+                 f"{alone_large:.3f} s / {alone_small:.3f} s: {alone_large / alone_small:.2f}",
+                 "(its share of the time)", "-"))
+
     no_device = seconds(find(program, "BM_ProgramNoDevice/"))
     row("4. program, no device", f"{no_device:.3f} s", "5.000 s +- 1%",
         abs(no_device - 5.0) <= 0.05)
