@@ -58,7 +58,8 @@ set_target_properties(standin_setupapi standin_hid standin_updater hold_device P
 # The scenarios of a whole run. Those that wait out a 60-attempt poll take a
 # minute each; they run beside the others.
 set(e2e_scenarios up_to_date needs_flash unsupported_hardware no_device unusable_interfaces
-                  enumeration_fails no_device_set cannot_change_mode cannot_resume)
+                  enumeration_fails no_device_set cannot_change_mode cannot_resume
+                  wine_dlls_no_device)
 foreach(scenario IN LISTS e2e_scenarios)
   add_test(NAME wine_e2e_${scenario}
            COMMAND ${KORRIND_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/windows/e2e_windows.py

@@ -72,6 +72,10 @@ SCENARIOS = {
         devices={"hid0": CONTROLLER},
         files={"info": INFO_UNSUPPORTED},
         stdout=ONLY, status=255, calls=WHOLE_CYCLE, searches=125),
+    # Wine's own setupapi.dll and hid.dll, which know no HID device.
+    "wine_dlls_no_device": dict(
+        standins=False, devices={}, stdout=ONLY, status=255, calls=None, searches=None,
+        seconds=(4.5, 30)),
     "no_device": dict(
         devices={}, stdout=ONLY, status=255, calls=None, searches=5, seconds=(4.5, 30)),
     "unusable_interfaces": dict(
@@ -257,7 +261,8 @@ def run(arguments):
     os.makedirs(os.path.join(testbed, "devices"))
     exe = os.path.join(folder, os.path.basename(arguments.exe))
     shutil.copy2(arguments.exe, exe)
-    for name in STANDIN_FILES:
+    standins = scenario.get("standins", True)
+    for name in STANDIN_FILES if standins else STANDIN_FILES[2:]:
         shutil.copy2(os.path.join(arguments.standins, name), folder)
     for device, text in scenario["devices"].items():
         with open(os.path.join(testbed, "devices", device), "w") as file:
@@ -270,7 +275,8 @@ def run(arguments):
     for variable in ("DISPLAY", "WAYLAND_DISPLAY"):
         environment.pop(variable, None)
     environment["WINEDEBUG"] = "-all"
-    environment["WINEDLLOVERRIDES"] = "setupapi,hid=n,b;mscoree,mshtml="
+    # Without the override Wine would load its own setupapi.dll and hid.dll.
+    environment["WINEDLLOVERRIDES"] = ("setupapi,hid=n,b;" if standins else "") + "mscoree,mshtml="
 
     holders = []
     problems = []
@@ -307,12 +313,18 @@ def run(arguments):
         problems.append(f"tool calls {calls}, expected {scenario['calls']}")
 
     log_path = os.path.join(testbed, "log")
-    if not os.path.exists(log_path):
+    if not standins:
+        lines = []
+        if os.path.exists(log_path):
+            problems.append("a stand-in DLL was loaded")
+        events, searches = [], None
+    elif not os.path.exists(log_path):
         problems.append("no stand-in log: Wine did not load the stand-in DLLs")
         lines = []
     else:
         lines = open(log_path).read().splitlines()
-    events, searches = check_log(lines, problems)
+    if standins:
+        events, searches = check_log(lines, problems)
     if searches != scenario["searches"]:
         problems.append(f"{searches} searches, expected {scenario['searches']}")
     check_scenario(arguments.scenario, events, problems)
