@@ -5,6 +5,9 @@
 #include <string>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min, not the macro
+#endif
 #include <windows.h>
 #else
 #include <unistd.h>

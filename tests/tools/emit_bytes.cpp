@@ -8,11 +8,10 @@
 //                   the first write that fails (the reader has gone)
 //   -t PATH         creates PATH (a mark that the program got this far)
 // TEXT may hold \r, \n, \\ and \xHH. Output is binary: no byte is changed.
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -86,10 +85,10 @@ int main(int argc, char** argv) {
       for (unsigned long n = 0; n < count; ++n) all += bytes;
       Write(stdout, all);
     } else if (option == "-z") {
-      unsigned long left = std::strtoul(argv[++i], nullptr, 10);
+      std::size_t left = std::strtoul(argv[++i], nullptr, 10);
       const std::string zeros(4096, '\0');
       while (left > 0) {
-        const unsigned long piece = left < zeros.size() ? left : zeros.size();
+        const std::size_t piece = left < zeros.size() ? left : zeros.size();
         if (!Write(stdout, zeros.substr(0, piece))) break;
         left -= piece;
       }
