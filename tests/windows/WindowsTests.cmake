@@ -1,6 +1,7 @@
 # The Windows builds' tests, included from tests/CMakeLists.txt. The check of
 # the built exe runs on the build machine; when there is a cross-compiling
-# emulator (wine64), the unit tests and the end-to-end scenarios run under it.
+# emulator (wine64), the unit tests and the end-to-end scenarios run under it;
+# a build on Windows runs the unit tests directly.
 # Debian's own python3 has python3-pefile; a python3 earlier on PATH may not.
 find_program(KORRIND_PYTHON3 python3 HINTS /usr/bin)
 
@@ -15,6 +16,12 @@ if(KORRIND_PYTHON3)
                    --machine ${exe_machine} $<TARGET_FILE:korrind_bootloader_update>)
 endif()
 
+if(NOT CMAKE_CROSSCOMPILING)
+  # Built on Windows: the unit tests run there. The end-to-end scenarios below
+  # need Wine.
+  gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES)
+  return()
+endif()
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   return()
 endif()
