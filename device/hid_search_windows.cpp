@@ -12,6 +12,12 @@ extern "C" {
 #include <hidsdi.h>  // declares its functions without a C linkage block
 }
 
+#if !defined(_WIN64)
+// The record sizes that 32-bit Windows expects.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "interface data record size");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6, "detail record fixed size");
+#endif
+
 namespace {
 struct FreeDeleter {
   void operator()(void* block) const { std::free(block); }
