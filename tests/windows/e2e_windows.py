@@ -83,7 +83,8 @@ SCENARIOS = {
         # the device in bootloader mode: no match, so a run without a device.
         devices={"hid0": CONTROLLER + " nosize", "hid1": CONTROLLER + " zerosize",
                  "hid2": CONTROLLER, "hid3": CONTROLLER + " faildetail",
-                 "hid4": CONTROLLER + " failattributes", "hid5": BOOTLOADER},
+                 "hid4": CONTROLLER + " failattributes", "hid5": BOOTLOADER,
+                 "hid6": CONTROLLER + " tinysize"},
         holders=[("hid2", False)],
         stdout=ONLY, status=255, calls=None, searches=5, seconds=(4.5, 30)),
     "enumeration_fails": dict(
@@ -166,8 +167,9 @@ def check_log(lines, problems):
             else:
                 if detail_need is None or detail_need[0] != index:
                     problems.append(f"detail fetched without asking its size first: {where}")
-                elif detail_need[1] == 0:
-                    problems.append(f"detail fetched though no size was reported: {where}")
+                elif detail_need[1] < 4:
+                    problems.append(f"detail fetched though the size reported cannot hold the "
+                                    f"record's size field: {where}")
                 elif int(fields["size"]) != detail_need[1]:
                     problems.append(f"size {fields['size']} passed, {detail_need[1]} asked: {where}")
                 if fields["block"] == "unknown":
@@ -235,13 +237,13 @@ def check_scenario(name, events, problems):
         for search in searches:
             fetched = [e[1]["device"] for e in search if e[0] == "detail" and e[1]["buffer"] == "set"]
             asked = [e[1]["device"] for e in search if e[0] == "attributes"]
-            if "hid0" in fetched or "hid1" in fetched:
+            if "hid0" in fetched or "hid1" in fetched or "hid6" in fetched:
                 problems.append("a detail buffer was used though the size query reported none")
             if fetched != ["hid2", "hid3", "hid4", "hid5"]:
                 problems.append(f"details fetched: {fetched}")
             if asked != ["hid4", "hid5"]:
                 problems.append(f"attributes asked of {asked}: the held device must not open")
-            if [e[1]["index"] for e in search if e[0] == "enum"] != [str(i) for i in range(7)]:
+            if [e[1]["index"] for e in search if e[0] == "enum"] != [str(i) for i in range(8)]:
                 problems.append("the search did not go through every interface once")
     if name == "enumeration_fails":
         for search in searches:

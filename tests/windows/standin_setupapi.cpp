@@ -208,7 +208,9 @@ WINBOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTE
     if (standin::HasWord(member.text, "nosize")) {
       standin::Log(line + " -> nosize");
     } else {
-      const DWORD reported = standin::HasWord(member.text, "zerosize") ? 0 : needed;
+      const DWORD reported = standin::HasWord(member.text, "zerosize")   ? 0
+                             : standin::HasWord(member.text, "tinysize") ? 2
+                                                                         : needed;
       if (required_size != nullptr) *required_size = reported;
       standin::Log(line + " -> need=" + std::to_string(reported));
     }

@@ -7,6 +7,7 @@
 //                            optional words that make a call misbehave:
 //                            nosize     the size query reports no size
 //                            zerosize   the size query reports size 0
+//                            tinysize   it reports 2, too small for any record
 //                            faildetail the detail query fails
 //                            failattributes  HidD_GetAttributes fails
 //   testbed\fail_classdevs   when present, SetupDiGetClassDevsW fails
