@@ -4,7 +4,57 @@
 
 #include <string>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min, not the macro
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
+
+#if defined(_WIN32)
+constexpr char kNullDevice[] = "NUL";
+constexpr char kHelperName[] = "emit_bytes.exe";
+#else
+constexpr char kNullDevice[] = "/dev/null";
+constexpr char kHelperName[] = "emit_bytes";
+#endif
+
+// The folder of this test program, where the build puts emit_bytes too.
+std::string ProgramFolder() {
+  std::string path(4096, '\0');
+#if defined(_WIN32)
+  path.resize(GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of("\\/") + 1);
+#else
+  const ssize_t length = readlink("/proc/self/exe", &path[0], path.size());
+  path.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return path.substr(0, path.rfind('/') + 1);
+#endif
+}
+
+// One argument for the command interpreter, taken literally by it.
+std::string Quoted(const std::string& argument) {
+#if defined(_WIN32)
+  return '"' + argument + '"';
+#else
+  return "'" + argument + "'";
+#endif
+}
+
+// A command line that runs emit_bytes (see tests/tools/emit_bytes.cpp) with
+// these arguments, the same on both platforms' interpreters.
+std::string EmitBytes(const std::string& arguments) {
+  std::string line = Quoted(ProgramFolder() + kHelperName) + " " + arguments;
+#if defined(_WIN32)
+  // cmd /c drops the first and the last quote of a line that starts with one.
+  line = '"' + line + '"';
+#endif
+  return line;
+}
 
 std::string DecodeInChunks(const std::string& raw, std::size_t chunk_size) {
   TextModeDecoder decoder;
@@ -89,27 +139,28 @@ TEST(ComposeCommand, CutsALongerLineTo2047Bytes) {
 
 // The real pipe through /bin/sh or cmd.exe.
 TEST(RunCommand, CapturesStandardOutputDecodedAsTextMode) {
-  EXPECT_EQ(RunCommand("printf 'one\\r\\ntwo\\r\\r\\nthree'"), "one\ntwo\r\nthree");
+  EXPECT_EQ(RunCommand(EmitBytes("-o " + Quoted("one\\r\\ntwo\\r\\r\\nthree"))),
+            "one\ntwo\r\nthree");
 }
 
 TEST(RunCommand, ACommandThatWritesNothingGivesEmptyTextNotError) {
-  EXPECT_EQ(RunCommand("true"), "");
+  EXPECT_EQ(RunCommand(EmitBytes("")), "");
   EXPECT_EQ(RunCommand("exit 3"), "");
 }
 
 TEST(RunCommand, AMissingCommandGivesOnlyWhatReachedStandardOutput) {
-  EXPECT_EQ(RunCommand("no_such_command_anywhere_here 2>/dev/null"), "");
+  EXPECT_EQ(RunCommand(std::string("no_such_command_anywhere_here 2>") + kNullDevice), "");
 }
 
 TEST(RunCommand, JoinsALineManyTimesTheReadBuffer) {
   const std::size_t length = 5 * kReadBufferSize + 17;
   const std::string output =
-      RunCommand("head -c " + std::to_string(length) + " /dev/zero | tr '\\0' 'x'; echo");
+      RunCommand(EmitBytes("-r " + std::to_string(length) + " x -o " + Quoted("\\n")));
   EXPECT_EQ(output, std::string(length, 'x') + "\n");
 }
 
 TEST(RunCommand, KeepsZeroBytes) {
-  EXPECT_EQ(RunCommand("printf 'a\\000b\\n'"), std::string("a\0b\n", 4));
+  EXPECT_EQ(RunCommand(EmitBytes("-o " + Quoted("a\\x00b\\n"))), std::string("a\0b\n", 4));
 }
 
 TEST(RunCommand, StopsAtCtrlZAndStillWaitsForTheCommand) {
@@ -117,8 +168,8 @@ TEST(RunCommand, StopsAtCtrlZAndStillWaitsForTheCommand) {
   // a mark: the close must not block on it, and must wait until it has ended.
   const std::string mark = testing::TempDir() + "ctrl_z_mark";
   std::remove(mark.c_str());
-  const std::string output = RunCommand(
-      "printf 'head\\032tail'; head -c 4000000 /dev/zero 2>/dev/null; touch '" + mark + "'");
+  const std::string output = RunCommand(EmitBytes("-o " + Quoted("head\\x1Atail") +
+                                                  " -z 4000000 -t " + Quoted(mark)));
   EXPECT_EQ(output, "head");
   std::FILE* file = std::fopen(mark.c_str(), "r");
   EXPECT_NE(file, nullptr) << "the close returned before the command ended";
@@ -126,7 +177,7 @@ TEST(RunCommand, StopsAtCtrlZAndStillWaitsForTheCommand) {
 }
 
 TEST(RunCommand, StandardErrorIsNotCaptured) {
-  EXPECT_EQ(RunCommand("echo out; echo err >&2"), "out\n");
+  EXPECT_EQ(RunCommand(EmitBytes("-o " + Quoted("out\\n") + " -e " + Quoted("err\\n"))), "out\n");
 }
 
 }  // namespace
