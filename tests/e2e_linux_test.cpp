@@ -12,17 +12,12 @@
 
 #include "hidraw_testbed.h"
 #include "standin_dir.h"
+#include "standin_texts.h"
 
 extern char** environ;
 
 namespace {
 
-const std::string kBanner = "Updater for the emulated device\n";
-const std::string kHardware = "Hardware revision:  84020006\n";
-const std::string kLatest = "Bootloader version: 1526361203\n";
-const std::string kOlder = "Bootloader version: 1400000000\n";
-const std::string kCalls = "-bw3\n-aw3\n-Rw3\n";
-const std::string kFlashCall = "--target=bootloader zandor_korrind_bootloader.fw\n";
 const std::string kOnly = "Korrind (2018) only.\n";
 
 struct ProgramRun {
@@ -106,41 +101,41 @@ TEST_P(ProgramTest, PrintsTheVerdictAndExitsWithItsStatus) {
 const Case kCases[] = {
     {"up_to_date", true,
      {{"info", "Banner\r\nHardware revision:  84020006\r\nBootloader version: 1526361203\r\n"}},
-     "All have been update to the latest verison.", 0, kCalls, 0},
+     "All have been update to the latest verison.", 0, kQueryCalls, 0},
     {"needs_flash", true,
-     {{"info", kBanner + kHardware + kOlder}, {"flash", "Writing 100% of %s%n\r\nDone\r\n"}},
-     "Writing 100% of %s%n\nDone\n\n", 0, kCalls + kFlashCall, 0},
+     {{"info", kInfoBanner + kInfoHardware + kInfoOlder}, {"flash", "Writing 100% of %s%n\r\nDone\r\n"}},
+     "Writing 100% of %s%n\nDone\n\n", 0, kQueryCalls + kFlashCall, 0},
     {"unsupported_hardware", true,
-     {{"info", kBanner + "Hardware revision: 84020006\n" + kLatest}}, kOnly, 255, kCalls, 0},
+     {{"info", kInfoBanner + "Hardware revision: 84020006\n" + kInfoLatest}}, kOnly, 255, kQueryCalls, 0},
     {"no_device", false, {}, kOnly, 255, "", 5.0},
     {"bootloader_appears_late", true,
-     {{"info", kBanner + kHardware + kLatest}, {"boot_delay", "2.5"}, {"resume_delay", "1.5"}},
-     "All have been update to the latest verison.", 0, kCalls, 4.0},
+     {{"info", kInfoBanner + kInfoHardware + kInfoLatest}, {"boot_delay", "2.5"}, {"resume_delay", "1.5"}},
+     "All have been update to the latest verison.", 0, kQueryCalls, 4.0},
     // The tool's own faults.
     {"info_tool_killed_mid_output", true,
      {{"on_aw3", "printf 'Banner\\nHardware revision:  84020006\\nBootl'; kill -KILL $$\n"}}, kOnly,
-     255, kCalls, 0},
+     255, kQueryCalls, 0},
     {"flash_tool_killed_mid_output", true,
-     {{"info", kBanner + kHardware + kOlder}, {"on_flash", "printf 'Writing 10%%'; kill -KILL $$\n"}},
-     "Writing 10%\n", 0, kCalls + kFlashCall, 0},
+     {{"info", kInfoBanner + kInfoHardware + kInfoOlder}, {"on_flash", "printf 'Writing 10%%'; kill -KILL $$\n"}},
+     "Writing 10%\n", 0, kQueryCalls + kFlashCall, 0},
     {"info_tool_closes_stdout_and_runs_on", true,
-     {{"info", kBanner + kHardware + kLatest}, {"on_aw3", "cat \"$dir/info\"; exec >&-; sleep 3\n"}},
-     "All have been update to the latest verison.", 0, kCalls, 3.0},
+     {{"info", kInfoBanner + kInfoHardware + kInfoLatest}, {"on_aw3", "cat \"$dir/info\"; exec >&-; sleep 3\n"}},
+     "All have been update to the latest verison.", 0, kQueryCalls, 3.0},
     {"flash_output_ends_at_ctrl_z", true,
-     {{"info", kBanner + kHardware + kOlder},
+     {{"info", kInfoBanner + kInfoHardware + kInfoOlder},
       {"on_flash", "printf 'Done\\032after'; head -c 10000000 /dev/zero | tr '\\0' y\n"}},
-     "Done\n", 0, kCalls + kFlashCall, 0},
+     "Done\n", 0, kQueryCalls + kFlashCall, 0},
     {"tool_writes_to_stderr", true,
-     {{"info", kBanner + kHardware + kLatest},
+     {{"info", kInfoBanner + kInfoHardware + kInfoLatest},
       {"on_aw3", "echo 'warning: emulated' >&2; cat \"$dir/info\"; echo 'Bootloader version: 1' >&2\n"}},
-     "All have been update to the latest verison.", 0, kCalls, 0},
+     "All have been update to the latest verison.", 0, kQueryCalls, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ProgramTest, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramTest, ToolStandardErrorReachesTheUserUncaptured) {
-  WriteFile(dir_ + "/info", kBanner + kHardware + kOlder);
+  WriteFile(dir_ + "/info", kInfoBanner + kInfoHardware + kInfoOlder);
   WriteFile(dir_ + "/on_flash", "echo 'flash warning' >&2; echo flashed\n");
   const ProgramRun run = RunProgram(dir_, true);
   EXPECT_EQ(run.out, "flashed\n\n");
@@ -150,7 +145,7 @@ TEST_F(ProgramTest, ToolStandardErrorReachesTheUserUncaptured) {
 
 TEST_F(ProgramTest, LongLinesWithoutNewlineArriveWhole) {
   const std::string long_line(10'000'000, 'z');
-  WriteFile(dir_ + "/info", kBanner + kHardware + kOlder + long_line);
+  WriteFile(dir_ + "/info", kInfoBanner + kInfoHardware + kInfoOlder + long_line);
   WriteFile(dir_ + "/flash", long_line);
   const ProgramRun run = RunProgram(dir_, true);
   EXPECT_EQ(run.exit_status, 0);
@@ -162,8 +157,8 @@ TEST_F(ProgramTest, LongLinesWithoutNewlineArriveWhole) {
 const Case kSlowCases[] = {
     {"cannot_change_mode", true, {{"boot_delay", "never"}}, "Cannot change the mode.\n", 255,
      "-bw3\n", 60.0},
-    {"cannot_resume", true, {{"info", kBanner + kHardware + kLatest}, {"on_rw3", "set_product none\n"}},
-     "Cannot resume the device. Please re-plug USB again.\n", 255, kCalls, 60.0},
+    {"cannot_resume", true, {{"info", kInfoBanner + kInfoHardware + kInfoLatest}, {"on_rw3", "set_product none\n"}},
+     "Cannot resume the device. Please re-plug USB again.\n", 255, kQueryCalls, 60.0},
 };
 
 INSTANTIATE_TEST_SUITE_P(SlowScenarios, ProgramTest, testing::ValuesIn(kSlowCases),

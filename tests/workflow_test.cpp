@@ -10,16 +10,11 @@
 #include "device_presence.h"
 #include "fake_hid_search.h"
 #include "standin_dir.h"
+#include "standin_texts.h"
 #include "update_procedure.h"
 
 namespace {
 
-const std::string kInfoBanner = "Updater for the emulated device\n";
-const std::string kInfoHardware = "Hardware revision:  84020006\n";
-const std::string kInfoLatest = "Bootloader version: 1526361203\n";
-const std::string kInfoOlder = "Bootloader version: 1400000000\n";
-const std::string kCalls = "-bw3\n-aw3\n-Rw3\n";
-const std::string kFlashCall = "--target=bootloader zandor_korrind_bootloader.fw\n";
 
 // The device follows the product ID the stand-in last set; the scenario may
 // override any single search.
@@ -39,32 +34,32 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {"up_to_date", kInfoBanner + kInfoHardware + kInfoLatest, "", "", "", 0,
-     "All have been update to the latest verison.", 0, kCalls, 125, 0},
+     "All have been update to the latest verison.", 0, kQueryCalls, 125, 0},
     {"up_to_date_crlf", "Banner\r\nHardware revision:  84020006\r\nBootloader version: 1526361203\r\n",
-     "", "", "", 0, "All have been update to the latest verison.", 0, kCalls, 125, 0},
+     "", "", "", 0, "All have been update to the latest verison.", 0, kQueryCalls, 125, 0},
     {"needs_flash", kInfoBanner + kInfoHardware + kInfoOlder, "Writing 100% of %s %d\nDone", "", "",
-     0, "Writing 100% of %s %d\nDone\n", 0, kCalls + kFlashCall, 126, 0},
+     0, "Writing 100% of %s %d\nDone\n", 0, kQueryCalls + kFlashCall, 126, 0},
     {"flash_prints_nothing", kInfoBanner + kInfoHardware + kInfoOlder, "", "", "", 0, "\n", 0,
-     kCalls + kFlashCall, 126, 0},
+     kQueryCalls + kFlashCall, 126, 0},
     {"flash_output_ends_in_newline", kInfoBanner + kInfoHardware + kInfoOlder, "Done\n", "", "", 0,
-     "Done\n\n", 0, kCalls + kFlashCall, 126, 0},
+     "Done\n\n", 0, kQueryCalls + kFlashCall, 126, 0},
     {"flash_output_with_zero_byte", kInfoBanner + kInfoHardware + kInfoOlder,
-     std::string("a\0b", 3), "", "", 0, std::string("a\0b\n", 4), 0, kCalls + kFlashCall, 126, 0},
+     std::string("a\0b", 3), "", "", 0, std::string("a\0b\n", 4), 0, kQueryCalls + kFlashCall, 126, 0},
     {"newer_version_still_flashes", kInfoBanner + kInfoHardware + "Bootloader version: 1999999999\n",
-     "ok", "", "", 0, "ok\n", 0, kCalls + kFlashCall, 126, 0},
+     "ok", "", "", 0, "ok\n", 0, kQueryCalls + kFlashCall, 126, 0},
     {"unsupported_hardware", kInfoBanner + "Hardware revision:  84020007\n" + kInfoLatest, "", "", "",
-     0, "Korrind (2018) only.\n", -1, kCalls, 125, 0},
-    {"info_without_labels", "nothing useful\n", "", "", "", 0, "Korrind (2018) only.\n", -1, kCalls,
+     0, "Korrind (2018) only.\n", -1, kQueryCalls, 125, 0},
+    {"info_without_labels", "nothing useful\n", "", "", "", 0, "Korrind (2018) only.\n", -1, kQueryCalls,
      125, 0},
     {"no_device", "", "", "", "", 1, "Korrind (2018) only.\n", -1, "", 5, 5},
     {"device_gone_on_last_first_attempt", "", "", "", "", 5, "Korrind (2018) only.\n", -1, "", 5, 1},
     {"cannot_change_mode", "", "", "never", "", 0, "Cannot change the mode.\n", -1, "-bw3\n", 65,
      60},
     {"cannot_resume", kInfoBanner + kInfoHardware + kInfoLatest, "", "", "never", 0,
-     "Cannot resume the device. Please re-plug USB again.\n", -1, kCalls, 125, 60},
+     "Cannot resume the device. Please re-plug USB again.\n", -1, kQueryCalls, 125, 60},
     // Present at the last attempt of the resume poll, gone at the flashing step.
     {"device_gone_at_flashing_step", kInfoBanner + kInfoHardware + kInfoOlder, "", "", "", 126,
-     "Korrind (2018) only.\n", -1, kCalls, 126, 0},
+     "Korrind (2018) only.\n", -1, kQueryCalls, 126, 0},
 };
 
 class WorkflowTest : public testing::TestWithParam<Scenario> {
