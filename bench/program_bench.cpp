@@ -160,15 +160,21 @@ bool Prepare(benchmark::State& state, const Workspace& workspace) {
   return true;
 }
 
-void BM_ProgramOnInfoText(benchmark::State& state) {
-  Workspace workspace;
-  if (!Prepare(state, workspace)) return;
-  std::size_t text_bytes = 0;
+// Prepares the workspace and writes an info text of state.range(0) bytes.
+bool PrepareInfoText(benchmark::State& state, Workspace& workspace, std::size_t& text_bytes) {
+  if (!Prepare(state, workspace)) return false;
   if (!WriteInfoText(workspace.dir() + "/info", static_cast<std::size_t>(state.range(0)),
                      text_bytes)) {
     state.SkipWithError("cannot write the info text");
-    return;
+    return false;
   }
+  return true;
+}
+
+void BM_ProgramOnInfoText(benchmark::State& state) {
+  Workspace workspace;
+  std::size_t text_bytes = 0;
+  if (!PrepareInfoText(state, workspace, text_bytes)) return;
   double peak = 0;
   for (auto _ : state) {
     Run run;
@@ -188,13 +194,8 @@ void BM_ProgramOnInfoText(benchmark::State& state) {
 // printing the same text into a pipe, read and thrown away.
 void BM_StandinOutputAlone(benchmark::State& state) {
   Workspace workspace;
-  if (!Prepare(state, workspace)) return;
   std::size_t text_bytes = 0;
-  if (!WriteInfoText(workspace.dir() + "/info", static_cast<std::size_t>(state.range(0)),
-                     text_bytes)) {
-    state.SkipWithError("cannot write the info text");
-    return;
-  }
+  if (!PrepareInfoText(state, workspace, text_bytes)) return;
   std::vector<char> buffer(1 << 16);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
